@@ -1,0 +1,9 @@
+#pragma once
+
+// Everything the library offers, in one include.
+
+#include "vantle_exchange/error.hpp"
+#include "vantle_exchange/instruction.hpp"
+#include "vantle_exchange/log.hpp"
+#include "vantle_exchange/plan.hpp"
+#include "vantle_exchange/topology.hpp"

@@ -1,0 +1,69 @@
+// The self-check executable: hands the table of named checks to GoogleTest, which filters, runs
+// and reports them and sets the exit status.
+
+#include <gtest/gtest.h>
+
+#include <span>
+#include <string>
+
+#include "checks/check.hpp"
+
+namespace vantle_exchange::tests {
+extern const checks::Check dorn_mapping_is_a_permutation;
+extern const checks::Check encodes_supervisor_send_fields;
+extern const checks::Check event_horizon_tracks_transfer_size_and_route;
+extern const checks::Check finalizes_point_receiver_for_direct_execution;
+extern const checks::Check multicast_matches_cpp_oracle_vectors;
+extern const checks::Check normalizes_all_sender_address_fields;
+extern const checks::Check plan_offsets_extend_beyond_route_timing_fields;
+extern const checks::Check point_to_point_matches_cpp_oracle_vectors;
+extern const checks::Check scalar_instruction_encoders_preserve_operands_and_reject_overflow;
+extern const checks::Check single_receiver_uses_the_directional_route_for_every_payload_instruction;
+extern const checks::Check validates_limits_and_patches_addresses;
+}  // namespace vantle_exchange::tests
+
+namespace {
+
+using vantle_exchange::checks::Check;
+namespace tests = vantle_exchange::tests;
+
+// Every check, sorted by qualified name.
+const Check* const CHECKS[] = {
+    &tests::dorn_mapping_is_a_permutation,
+    &tests::encodes_supervisor_send_fields,
+    &tests::event_horizon_tracks_transfer_size_and_route,
+    &tests::finalizes_point_receiver_for_direct_execution,
+    &tests::multicast_matches_cpp_oracle_vectors,
+    &tests::normalizes_all_sender_address_fields,
+    &tests::plan_offsets_extend_beyond_route_timing_fields,
+    &tests::point_to_point_matches_cpp_oracle_vectors,
+    &tests::scalar_instruction_encoders_preserve_operands_and_reject_overflow,
+    &tests::single_receiver_uses_the_directional_route_for_every_payload_instruction,
+    &tests::validates_limits_and_patches_addresses,
+};
+
+class CheckTest : public testing::Test {
+ public:
+  explicit CheckTest(const Check& check) : check_(check) {}
+  void TestBody() override { check_.run(); }
+
+ private:
+  const Check& check_;
+};
+
+void register_checks(std::span<const Check* const> checks) {
+  for (const Check* check : checks) {
+    testing::RegisterTest(std::string(check->suite).c_str(), std::string(check->name).c_str(),
+                          nullptr, nullptr, check->location.file_name(),
+                          static_cast<int>(check->location.line()),
+                          [check]() -> testing::Test* { return new CheckTest(*check); });
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  register_checks(CHECKS);
+  return RUN_ALL_TESTS();
+}
