@@ -129,6 +129,69 @@ inline constexpr std::string_view PLAN_OFFSET_ENTRY = "plan offset entry";
 inline constexpr std::string_view PLAN_OFFSET_RETURN = "plan offset return";
 inline constexpr std::string_view PLAN_EVENT_HORIZON_OVERFLOW = "plan event horizon overflow";
 
+// Row timing analysis.
+inline constexpr std::string_view SENDER_ROW_ENTRY = "sender row entry";
+inline constexpr std::string_view SENDER_ROW_RETURN = "sender row return";
+inline constexpr std::string_view SENDER_EVENT_HORIZON_OVERFLOW = "sender event horizon overflow";
+inline constexpr std::string_view SENDER_PAYLOAD = "sender payload";
+inline constexpr std::string_view RECEIVE_ROW_ENTRY = "receive row entry";
+inline constexpr std::string_view RECEIVE_ROW_RETURN = "receive row return";
+inline constexpr std::string_view RECEIVE_EVENT_HORIZON_OVERFLOW = "receive event horizon overflow";
+inline constexpr std::string_view MULTIPLE_RECEIVE_TEARDOWNS = "multiple receive teardowns";
+inline constexpr std::string_view MULTIPLE_RECEIVE_POINTERS = "multiple receive pointers";
+inline constexpr std::string_view MULTIPLE_PAIRED_FORMAT_STARTS = "multiple paired format starts";
+inline constexpr std::string_view PAIRED_RECEIVE_FORMAT_VALUE = "paired receive format value";
+inline constexpr std::string_view MULTIPLE_PAIRED_FORMAT_ENDS = "multiple paired format ends";
+inline constexpr std::string_view MULTIPLE_RECEIVE_SOURCES = "multiple receive sources";
+inline constexpr std::string_view INCOMPLETE_ORDINARY_RECEIVE_MUX =
+    "incomplete ordinary receive mux";
+inline constexpr std::string_view INCOMPLETE_PAIRED_RECEIVE_FORMAT =
+    "incomplete paired receive format";
+inline constexpr std::string_view RECEIVE_OFFSET_OVERFLOW = "receive offset overflow";
+inline constexpr std::string_view PAIRED_RECEIVE_FORMAT_START = "paired receive format start";
+inline constexpr std::string_view PAIRED_RECEIVE_FORMAT_END = "paired receive format end";
+inline constexpr std::string_view RECEIVE_SOURCE_TIMING = "receive source timing";
+inline constexpr std::string_view RECEIVE_SOURCE_TIMING_OVERFLOW = "receive source timing overflow";
+inline constexpr std::string_view RECEIVE_POINTER_EVENT = "receive pointer event";
+inline constexpr std::string_view RECEIVE_PAYLOAD_TIMING_OVERFLOW =
+    "receive payload timing overflow";
+inline constexpr std::string_view RECEIVE_HORIZON_OVERFLOW = "receive horizon overflow";
+inline constexpr std::string_view INCOMPATIBLE_SIMULTANEOUS_RECEIVE_CONTROLS =
+    "incompatible simultaneous receive controls";
+
+// Tile program schedules.
+inline constexpr std::string_view SEND_OFFSET_OVERFLOW = "send offset overflow";
+inline constexpr std::string_view SEND_OFFSET_ORDER = "send offset order";
+inline constexpr std::string_view OVERLAPPING_OUTGOING_MESSAGES = "overlapping outgoing messages";
+inline constexpr std::string_view UNENCODABLE_INITIAL_SEND_CONTROL =
+    "unencodable initial send control";
+inline constexpr std::string_view RECEIVE_ADDRESS_OVERFLOW = "receive address overflow";
+inline constexpr std::string_view OVERLAPPING_RECEIVE_STREAMS = "overlapping receive streams";
+
+// The scheduled program encoder.
+inline constexpr std::string_view RECEIVE_CONTROL_AT_PHASE_ENTRY = "receive control at phase entry";
+inline constexpr std::string_view RECEIVE_CONTROL_ORDER = "receive control order";
+inline constexpr std::string_view EMPTY_SENDPICP_INTERVAL = "empty SENDPICP interval";
+inline constexpr std::string_view RECEIVE_EVENT_ORDER = "receive event order";
+inline constexpr std::string_view RECEIVE_CONTROL_ISSUE_INTERVAL = "receive control issue interval";
+inline constexpr std::string_view RECEIVE_TIMED_EVENT = "receive timed event";
+inline constexpr std::string_view PLAN_DELAY_ORDER = "plan delay order";
+inline constexpr std::string_view SENDPICP_INSTRUCTION_ALIGNMENT = "SENDPICP instruction alignment";
+inline constexpr std::string_view MULTIPLE_INITIAL_SENDS = "multiple initial sends";
+inline constexpr std::string_view SENDER_PAYLOAD_OVERFLOW = "sender payload overflow";
+inline constexpr std::string_view SEND_CONTROL_AT_PHASE_ENTRY = "send control at phase entry";
+inline constexpr std::string_view SEND_CONTROL_ORDER = "send control order";
+inline constexpr std::string_view SEND_CONTROL_BEYOND_PAYLOAD = "send control beyond payload";
+inline constexpr std::string_view EMPTY_RECEIVE_CONTROL_CONTINUATION =
+    "empty receive-control continuation";
+inline constexpr std::string_view SENDPICP_SOURCE_OVERFLOW = "SENDPICP source overflow";
+inline constexpr std::string_view SENDER_PAYLOAD_HORIZON = "sender payload horizon";
+inline constexpr std::string_view SENDPIC_COUNT = "SENDPIC count";
+inline constexpr std::string_view SENDPICP_OPERAND = "SENDPICP operand";
+inline constexpr std::string_view SENDPICP_PIC_CONTROL = "SENDPICP PIC control";
+inline constexpr std::string_view SENDPICP_XPIC_CONTROL = "SENDPICP XPIC control";
+inline constexpr std::string_view SENDPICP_EVENT_TIME = "SENDPICP event time";
+
 /// Every text above, for tests and fuzzers that check an escaped error is a documented one.
 inline constexpr std::string_view ALL[] = {
     SEND_INSTRUCTION_OPERAND,
@@ -158,6 +221,57 @@ inline constexpr std::string_view ALL[] = {
     PLAN_OFFSET_ENTRY,
     PLAN_OFFSET_RETURN,
     PLAN_EVENT_HORIZON_OVERFLOW,
+    SENDER_ROW_ENTRY,
+    SENDER_ROW_RETURN,
+    SENDER_EVENT_HORIZON_OVERFLOW,
+    SENDER_PAYLOAD,
+    RECEIVE_ROW_ENTRY,
+    RECEIVE_ROW_RETURN,
+    RECEIVE_EVENT_HORIZON_OVERFLOW,
+    MULTIPLE_RECEIVE_TEARDOWNS,
+    MULTIPLE_RECEIVE_POINTERS,
+    MULTIPLE_PAIRED_FORMAT_STARTS,
+    PAIRED_RECEIVE_FORMAT_VALUE,
+    MULTIPLE_PAIRED_FORMAT_ENDS,
+    MULTIPLE_RECEIVE_SOURCES,
+    INCOMPLETE_ORDINARY_RECEIVE_MUX,
+    INCOMPLETE_PAIRED_RECEIVE_FORMAT,
+    RECEIVE_OFFSET_OVERFLOW,
+    PAIRED_RECEIVE_FORMAT_START,
+    PAIRED_RECEIVE_FORMAT_END,
+    RECEIVE_SOURCE_TIMING,
+    RECEIVE_SOURCE_TIMING_OVERFLOW,
+    RECEIVE_POINTER_EVENT,
+    RECEIVE_PAYLOAD_TIMING_OVERFLOW,
+    RECEIVE_HORIZON_OVERFLOW,
+    INCOMPATIBLE_SIMULTANEOUS_RECEIVE_CONTROLS,
+    SEND_OFFSET_OVERFLOW,
+    SEND_OFFSET_ORDER,
+    OVERLAPPING_OUTGOING_MESSAGES,
+    UNENCODABLE_INITIAL_SEND_CONTROL,
+    RECEIVE_ADDRESS_OVERFLOW,
+    OVERLAPPING_RECEIVE_STREAMS,
+    RECEIVE_CONTROL_AT_PHASE_ENTRY,
+    RECEIVE_CONTROL_ORDER,
+    EMPTY_SENDPICP_INTERVAL,
+    RECEIVE_EVENT_ORDER,
+    RECEIVE_CONTROL_ISSUE_INTERVAL,
+    RECEIVE_TIMED_EVENT,
+    PLAN_DELAY_ORDER,
+    SENDPICP_INSTRUCTION_ALIGNMENT,
+    MULTIPLE_INITIAL_SENDS,
+    SENDER_PAYLOAD_OVERFLOW,
+    SEND_CONTROL_AT_PHASE_ENTRY,
+    SEND_CONTROL_ORDER,
+    SEND_CONTROL_BEYOND_PAYLOAD,
+    EMPTY_RECEIVE_CONTROL_CONTINUATION,
+    SENDPICP_SOURCE_OVERFLOW,
+    SENDER_PAYLOAD_HORIZON,
+    SENDPIC_COUNT,
+    SENDPICP_OPERAND,
+    SENDPICP_PIC_CONTROL,
+    SENDPICP_XPIC_CONTROL,
+    SENDPICP_EVENT_TIME,
 };
 
 }  // namespace message

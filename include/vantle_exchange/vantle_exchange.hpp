@@ -6,4 +6,7 @@
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/log.hpp"
 #include "vantle_exchange/plan.hpp"
+#include "vantle_exchange/program_encoder.hpp"
+#include "vantle_exchange/row_timing.hpp"
+#include "vantle_exchange/tile_schedule.hpp"
 #include "vantle_exchange/topology.hpp"

@@ -10,6 +10,7 @@
 
 namespace vantle_exchange::tests {
 extern const checks::Check dorn_mapping_is_a_permutation;
+extern const checks::Check encoder_places_receive_then_send_on_one_event_timeline;
 extern const checks::Check encodes_supervisor_send_fields;
 extern const checks::Check event_horizon_tracks_transfer_size_and_route;
 extern const checks::Check finalizes_point_receiver_for_direct_execution;
@@ -17,6 +18,9 @@ extern const checks::Check multicast_matches_cpp_oracle_vectors;
 extern const checks::Check normalizes_all_sender_address_fields;
 extern const checks::Check plan_offsets_extend_beyond_route_timing_fields;
 extern const checks::Check point_to_point_matches_cpp_oracle_vectors;
+extern const checks::Check randomized_internal_receives_leave_the_neutral_mux_selected;
+extern const checks::Check randomized_mixed_role_programs_fuse_receive_controls_into_sends;
+extern const checks::Check randomized_receiver_streams_schedule_source_and_pointer_cutovers;
 extern const checks::Check scalar_instruction_encoders_preserve_operands_and_reject_overflow;
 extern const checks::Check single_receiver_uses_the_directional_route_for_every_payload_instruction;
 extern const checks::Check validates_limits_and_patches_addresses;
@@ -30,6 +34,7 @@ namespace tests = vantle_exchange::tests;
 // Every check, sorted by qualified name.
 const Check* const CHECKS[] = {
     &tests::dorn_mapping_is_a_permutation,
+    &tests::encoder_places_receive_then_send_on_one_event_timeline,
     &tests::encodes_supervisor_send_fields,
     &tests::event_horizon_tracks_transfer_size_and_route,
     &tests::finalizes_point_receiver_for_direct_execution,
@@ -37,6 +42,9 @@ const Check* const CHECKS[] = {
     &tests::normalizes_all_sender_address_fields,
     &tests::plan_offsets_extend_beyond_route_timing_fields,
     &tests::point_to_point_matches_cpp_oracle_vectors,
+    &tests::randomized_internal_receives_leave_the_neutral_mux_selected,
+    &tests::randomized_mixed_role_programs_fuse_receive_controls_into_sends,
+    &tests::randomized_receiver_streams_schedule_source_and_pointer_cutovers,
     &tests::scalar_instruction_encoders_preserve_operands_and_reject_overflow,
     &tests::single_receiver_uses_the_directional_route_for_every_payload_instruction,
     &tests::validates_limits_and_patches_addresses,
