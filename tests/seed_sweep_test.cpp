@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "lib/paired_checks.hpp"
 #include "lib/schedule_checks.hpp"
 
 namespace vantle_exchange::tests {
@@ -34,6 +35,14 @@ TEST(SeedSweep, MixedRoleProgramsFuseReceiveControlsIntoSends) {
 
 TEST(SeedSweep, ReceiverStreamsScheduleSourceAndPointerCutovers) {
   sweep(receiver_streams_schedule_source_and_pointer_cutovers);
+}
+
+TEST(SeedSweep, PairedMulticastsPreserveRouteRelativeTiming) {
+  sweep(paired_multicasts_preserve_route_relative_timing);
+}
+
+TEST(SeedSweep, CoincidentPairedControlsAreRejected) {
+  sweep(coincident_paired_controls_are_rejected);
 }
 
 }  // namespace

@@ -192,6 +192,34 @@ inline constexpr std::string_view SENDPICP_PIC_CONTROL = "SENDPICP PIC control";
 inline constexpr std::string_view SENDPICP_XPIC_CONTROL = "SENDPICP XPIC control";
 inline constexpr std::string_view SENDPICP_EVENT_TIME = "SENDPICP event time";
 
+// Program diagnostics.
+inline constexpr std::string_view DECODE_OFFSET_OUT_OF_RANGE = "decode offset out of range";
+inline constexpr std::string_view DIAGNOSTIC_EVENT_HORIZON_OVERFLOW =
+    "diagnostic event horizon overflow";
+inline constexpr std::string_view DIAGNOSTIC_ROW_ADDRESS_OVERFLOW =
+    "diagnostic row address overflow";
+inline constexpr std::string_view ENCODED_TILE_HORIZON_MISMATCH = "encoded tile horizon mismatch";
+inline constexpr std::string_view UNKNOWN_ENCODED_EXCHANGE_INSTRUCTION =
+    "unknown encoded exchange instruction";
+inline constexpr std::string_view ENCODED_INCOMING_CONTROL_MISMATCH =
+    "encoded incoming-control mismatch";
+inline constexpr std::string_view ENCODED_SENDER_INTERVAL_MISMATCH =
+    "encoded sender interval mismatch";
+inline constexpr std::string_view UNEXPECTED_ENCODED_OUTGOING_INTERVAL =
+    "unexpected encoded outgoing interval";
+
+// The phase program builder.
+inline constexpr std::string_view RECEIVER_ROW_COUNT = "receiver row count";
+
+// Paired 64-bit plans.
+inline constexpr std::string_view PAIRED_SOURCE_TIMING = "paired source timing";
+inline constexpr std::string_view PAIRED_RECEIVE_COINCIDENT_CONTROLS =
+    "paired receive coincident controls";
+inline constexpr std::string_view PAIRED_RECEIVE_HORIZON_OVERFLOW =
+    "paired receive horizon overflow";
+inline constexpr std::string_view PAIRED_RECEIVE_ROW_CAPACITY = "paired receive row capacity";
+inline constexpr std::string_view SEND_CONTROL = "send control";
+
 /// Every text above, for tests and fuzzers that check an escaped error is a documented one.
 inline constexpr std::string_view ALL[] = {
     SEND_INSTRUCTION_OPERAND,
@@ -272,6 +300,20 @@ inline constexpr std::string_view ALL[] = {
     SENDPICP_PIC_CONTROL,
     SENDPICP_XPIC_CONTROL,
     SENDPICP_EVENT_TIME,
+    DECODE_OFFSET_OUT_OF_RANGE,
+    DIAGNOSTIC_EVENT_HORIZON_OVERFLOW,
+    DIAGNOSTIC_ROW_ADDRESS_OVERFLOW,
+    ENCODED_TILE_HORIZON_MISMATCH,
+    UNKNOWN_ENCODED_EXCHANGE_INSTRUCTION,
+    ENCODED_INCOMING_CONTROL_MISMATCH,
+    ENCODED_SENDER_INTERVAL_MISMATCH,
+    UNEXPECTED_ENCODED_OUTGOING_INTERVAL,
+    RECEIVER_ROW_COUNT,
+    PAIRED_SOURCE_TIMING,
+    PAIRED_RECEIVE_COINCIDENT_CONTROLS,
+    PAIRED_RECEIVE_HORIZON_OVERFLOW,
+    PAIRED_RECEIVE_ROW_CAPACITY,
+    SEND_CONTROL,
 };
 
 }  // namespace message

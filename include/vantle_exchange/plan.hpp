@@ -62,6 +62,11 @@ Result<Row> finalize_point_receiver(const Row& row, std::uint16_t source_physica
 /// or `PlanOffsetRange` when the row cannot take the delay; the row changes only on success.
 Status offset_plan(Row& row, std::uint32_t cycles);
 
+/// Rewrites the send control (bits 2..0) of every payload send of a sender row: SEND, SENDOFF,
+/// and SENDPICP first words that carry a send. Bit 2 marks a 64-bit send. Fails with "send
+/// control" outside 1 to 7 and with "sender payload" when the row sends nothing.
+Status set_sender_control(Row& row, std::uint8_t send_control);
+
 /// The length of a word sequence in cycles, its event horizon: the sum of the advances of every
 /// word, the payload word of each SENDPICP pair skipped. Fails with "plan event horizon
 /// overflow" beyond 32 bits.

@@ -9,6 +9,7 @@
 // instruction can carry both, and lets successive receive streams follow each other without
 // overlapping, continuing the previous stream seamlessly where they can.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -51,6 +52,10 @@ class TileProgramSchedule {
   /// "overlapping receive streams"; a failure leaves the schedule as it was.
   Result<ScheduledReceiverWindow> append_receiver_at(const Row& row, std::uint32_t schedule_offset,
                                                      std::uint32_t received_words);
+
+  /// Keeps the tile busy until `cycles` without placing anything: raises its horizon to at least
+  /// that cycle. The partner tile of a paired send is held this way.
+  void reserve_until(std::uint32_t cycles) { event_cycles_ = std::max(event_cycles_, cycles); }
 
   /// The tile's program for the phase, ending with the return word at `event_cycles`.
   Result<std::vector<std::uint32_t>> finish() const;

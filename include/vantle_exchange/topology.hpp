@@ -56,6 +56,32 @@ class Topology {
                      count, schedule_offset);
   }
 
+  /// The partner of a logical tile in a receiving pair: the tile whose physical id differs in
+  /// bit 1. Fails with `Tile(logical)` when there is none.
+  Result<std::uint16_t> paired_logical(std::uint16_t logical) const;
+
+  /// Whether `receiver_logical` is the member of its pair that selects `sender_logical` on its
+  /// mux: the one the sender's data reaches strictly first.
+  Result<bool> paired_receiver_is_early(std::uint16_t receiver_logical,
+                                        std::uint16_t sender_logical) const;
+
+  /// A paired 64-bit transfer of `count` words (64 to 4148) to complete receiving pairs: the
+  /// multicast sender row with its sends marked 64-bit, and one receiver row per receiver that
+  /// brackets the receive with paired format controls.
+  Result<MulticastPlan> paired_multicast(std::uint16_t sender_logical,
+                                         std::span<const std::uint16_t> receivers,
+                                         std::uint32_t count) const;
+  Result<MulticastPlan> paired_multicast(std::uint16_t sender_logical,
+                                         std::initializer_list<std::uint16_t> receivers,
+                                         std::uint32_t count) const {
+    return paired_multicast(sender_logical, std::span(receivers.begin(), receivers.size()), count);
+  }
+
+  /// One receiver row of a paired transfer; `minimum_double_mux` is the smallest paired route
+  /// time over all receivers of the plan, which fixes the plan's time origin.
+  Result<Row> paired_receiver_row(std::uint16_t sender_logical, std::uint16_t receiver_logical,
+                                  std::uint32_t count, std::int32_t minimum_double_mux) const;
+
   friend bool operator==(const Topology&, const Topology&) = default;
 
  private:

@@ -2,9 +2,11 @@
 
 // Everything the library offers, in one include.
 
+#include "vantle_exchange/diagnostic.hpp"
 #include "vantle_exchange/error.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/log.hpp"
+#include "vantle_exchange/phase_builder.hpp"
 #include "vantle_exchange/plan.hpp"
 #include "vantle_exchange/program_encoder.hpp"
 #include "vantle_exchange/row_timing.hpp"

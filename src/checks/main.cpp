@@ -8,6 +8,12 @@
 
 #include "checks/check.hpp"
 
+namespace vantle_exchange::diagnostic::tests {
+extern const checks::Check paired_control_decoder_preserves_the_pic_selector;
+extern const checks::Check sdk_full_duplex_pair_decodes_absolute_send_restart;
+extern const checks::Check sdk_receiver_row_decodes_two_word_controls_as_single_instructions;
+}  // namespace vantle_exchange::diagnostic::tests
+
 namespace vantle_exchange::tests {
 extern const checks::Check dorn_mapping_is_a_permutation;
 extern const checks::Check encoder_places_receive_then_send_on_one_event_timeline;
@@ -16,10 +22,14 @@ extern const checks::Check event_horizon_tracks_transfer_size_and_route;
 extern const checks::Check finalizes_point_receiver_for_direct_execution;
 extern const checks::Check multicast_matches_cpp_oracle_vectors;
 extern const checks::Check normalizes_all_sender_address_fields;
+extern const checks::Check paired_multicast64_matches_near_reverse_and_far_sdk_rows;
+extern const checks::Check paired_send_matches_sdk_full_duplex_oracle;
 extern const checks::Check plan_offsets_extend_beyond_route_timing_fields;
 extern const checks::Check point_to_point_matches_cpp_oracle_vectors;
+extern const checks::Check randomized_coincident_paired_controls_are_rejected;
 extern const checks::Check randomized_internal_receives_leave_the_neutral_mux_selected;
 extern const checks::Check randomized_mixed_role_programs_fuse_receive_controls_into_sends;
+extern const checks::Check randomized_paired_multicasts_preserve_route_relative_timing;
 extern const checks::Check randomized_receiver_streams_schedule_source_and_pointer_cutovers;
 extern const checks::Check scalar_instruction_encoders_preserve_operands_and_reject_overflow;
 extern const checks::Check single_receiver_uses_the_directional_route_for_every_payload_instruction;
@@ -29,10 +39,14 @@ extern const checks::Check validates_limits_and_patches_addresses;
 namespace {
 
 using vantle_exchange::checks::Check;
+namespace diagnostic_tests = vantle_exchange::diagnostic::tests;
 namespace tests = vantle_exchange::tests;
 
 // Every check, sorted by qualified name.
 const Check* const CHECKS[] = {
+    &diagnostic_tests::paired_control_decoder_preserves_the_pic_selector,
+    &diagnostic_tests::sdk_full_duplex_pair_decodes_absolute_send_restart,
+    &diagnostic_tests::sdk_receiver_row_decodes_two_word_controls_as_single_instructions,
     &tests::dorn_mapping_is_a_permutation,
     &tests::encoder_places_receive_then_send_on_one_event_timeline,
     &tests::encodes_supervisor_send_fields,
@@ -40,10 +54,14 @@ const Check* const CHECKS[] = {
     &tests::finalizes_point_receiver_for_direct_execution,
     &tests::multicast_matches_cpp_oracle_vectors,
     &tests::normalizes_all_sender_address_fields,
+    &tests::paired_multicast64_matches_near_reverse_and_far_sdk_rows,
+    &tests::paired_send_matches_sdk_full_duplex_oracle,
     &tests::plan_offsets_extend_beyond_route_timing_fields,
     &tests::point_to_point_matches_cpp_oracle_vectors,
+    &tests::randomized_coincident_paired_controls_are_rejected,
     &tests::randomized_internal_receives_leave_the_neutral_mux_selected,
     &tests::randomized_mixed_role_programs_fuse_receive_controls_into_sends,
+    &tests::randomized_paired_multicasts_preserve_route_relative_timing,
     &tests::randomized_receiver_streams_schedule_source_and_pointer_cutovers,
     &tests::scalar_instruction_encoders_preserve_operands_and_reject_overflow,
     &tests::single_receiver_uses_the_directional_route_for_every_payload_instruction,
