@@ -10,6 +10,7 @@
 #include <string>
 
 #include "vantle_exchange/error.hpp"
+#include "vantle_exchange/log.hpp"
 #include "vantle_exchange/plan.hpp"
 
 namespace vantle_exchange::testing_support {
@@ -38,3 +39,9 @@ inline std::string describe(const Status& status) {
 }
 
 }  // namespace vantle_exchange::testing_support
+
+namespace vantle_exchange::log {
+inline void PrintTo(const Field& field, std::ostream* out) {
+  *out << field.name << ": " << field.value;
+}
+}  // namespace vantle_exchange::log
