@@ -3,6 +3,7 @@
 // Everything the library offers, in one include.
 
 #include "vantle_exchange/error.hpp"
+#include "vantle_exchange/host.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/log.hpp"
 #include "vantle_exchange/plan.hpp"
