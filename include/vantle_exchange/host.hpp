@@ -8,8 +8,11 @@
 // planners is `HostPacket`; the host programs add the `Schedule` failures of malformed operation
 // bodies and of sends whose address or length a send word cannot hold.
 
+#include <concepts>
 #include <cstdint>
 #include <iosfwd>
+#include <type_traits>
+#include <vector>
 
 #include "vantle_exchange/error.hpp"
 
@@ -127,5 +130,110 @@ Result<std::uint32_t> host_mux_for_tile(std::uint16_t physical_tile);
 /// The target and its xreq tile, which shares bit 0 and bits 5..2 of the target's id and has all
 /// other bits clear. Fails with `HostPacket` on a tile above 4095.
 Result<HostHierarchy> host_hierarchy(std::uint16_t target_physical_tile);
+
+// ---------------------------------------------------------------------------------------------
+// Transfer planning
+// ---------------------------------------------------------------------------------------------
+
+/// The host page; no packet crosses one.
+inline constexpr std::uint32_t HOST_PAGE_BYTES = 4096;
+/// The largest packet of a tile-to-host transfer.
+inline constexpr std::uint32_t TILE_TO_HOST_MAX_BYTES = 256;
+/// The largest packet of a host-to-tile transfer, the largest `Long` packet.
+inline constexpr std::uint32_t HOST_TO_TILE_MAX_BYTES = 1024;
+
+/// One packet of a transfer: where its bytes lie on the tile and on the host, and its header.
+struct HostTransferChunk {
+  std::uint32_t tile_address;
+  std::uint32_t host_offset;
+  std::uint32_t bytes;
+  HostPacketHeader header;
+
+  friend bool operator==(const HostTransferChunk&, const HostTransferChunk&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const HostTransferChunk& chunk);
+
+/// Builds the header of one chunk from (tile address, host offset, bytes).
+template <class F>
+concept HostPacketBuilder = std::invocable<F&, std::uint32_t, std::uint32_t, std::uint32_t> &&
+    std::same_as<std::invoke_result_t<F&, std::uint32_t, std::uint32_t, std::uint32_t>,
+                 Result<HostPacketHeader>>;
+
+namespace detail {
+
+/// The length of the next chunk of a transfer with `remaining` bytes left at `host_offset`: as
+/// many whole 64-byte units as the page, the rest and `long_max_bytes` allow when the offset is
+/// 64-byte aligned, else the rest of the transfer or page when that is at most 60 bytes, else 32.
+std::uint32_t host_chunk_bytes(std::uint32_t host_offset, std::uint32_t remaining,
+                               std::uint32_t long_max_bytes);
+
+/// `address` + `bytes`, or `HostPacket` beyond 32 bits.
+Result<std::uint32_t> advance_host_address(std::uint32_t address, std::uint32_t bytes);
+
+/// The smallest `long_max_bytes` that lets the chunking loop make progress: one `Long` unit.
+inline constexpr std::uint32_t HOST_LONG_UNIT_BYTES = 64;
+
+}  // namespace detail
+
+/// Cuts `bytes` bytes from `tile_address` and `host_offset` into packets that cross no host page
+/// and fit a size class, `Long` packets holding at most `long_max_bytes`, and builds each header
+/// with `packet`. The chunks are contiguous in tile addresses and host offsets and add up to
+/// `bytes`. Fails with the first error of `packet`, and with `HostPacket` when `bytes` is 0,
+/// `long_max_bytes` is below 64 (no chunk could be cut), or an address or offset would run past
+/// 32 bits, even just after the last chunk.
+template <HostPacketBuilder Builder>
+Result<std::vector<HostTransferChunk>> plan_host_transfer(std::uint32_t tile_address,
+                                                          std::uint32_t host_offset,
+                                                          std::uint32_t bytes,
+                                                          std::uint32_t long_max_bytes,
+                                                          Builder packet) {
+  if (bytes == 0 || long_max_bytes < detail::HOST_LONG_UNIT_BYTES) {
+    return std::unexpected(ExchangeError::host_packet());
+  }
+  std::vector<HostTransferChunk> chunks;
+  while (bytes != 0) {
+    const std::uint32_t count = detail::host_chunk_bytes(host_offset, bytes, long_max_bytes);
+    Result<HostPacketHeader> header = packet(tile_address, host_offset, count);
+    if (!header) {
+      return std::unexpected(header.error());
+    }
+    chunks.push_back({tile_address, host_offset, count, *header});
+    const Result<std::uint32_t> next_tile_address =
+        detail::advance_host_address(tile_address, count);
+    if (!next_tile_address) {
+      return std::unexpected(next_tile_address.error());
+    }
+    const Result<std::uint32_t> next_host_offset = detail::advance_host_address(host_offset, count);
+    if (!next_host_offset) {
+      return std::unexpected(next_host_offset.error());
+    }
+    tile_address = *next_tile_address;
+    host_offset = *next_host_offset;
+    bytes -= count;
+  }
+  return chunks;
+}
+
+/// The chunks of a host-to-tile transfer into `tile_address`, at most 1024 bytes each, with
+/// `host_to_tile_packet` headers. Fails with `HostPacket` when `bytes` is 0 or not a multiple of
+/// 4, `tile_address` not a multiple of 32, `host_offset` not a multiple of 4, and whenever a
+/// header fails: an invalid tile, a chunk that starts outside the exchange window or off a slot
+/// (after a page-end chunk whose length is not a multiple of 32), a `Short` chunk at host offset
+/// 0x20000000 or above; and when the range runs past 32 bits.
+Result<std::vector<HostTransferChunk>> plan_host_to_tile(std::uint16_t physical_tile,
+                                                         std::uint32_t tile_address,
+                                                         std::uint32_t host_offset,
+                                                         std::uint32_t bytes);
+
+/// The chunks of a tile-to-host transfer from `tile_address`, at most `TILE_TO_HOST_MAX_BYTES`
+/// each, with `tile_to_host_packet` headers. Fails with `HostPacket` when `bytes` is 0 or not a
+/// multiple of 4, `tile_address` or `host_offset` not a multiple of 4, and whenever a header
+/// fails (an invalid tile, a `Short` chunk at host offset 0x20000000 or above); and when the
+/// range runs past 32 bits.
+Result<std::vector<HostTransferChunk>> plan_tile_to_host(std::uint16_t physical_tile,
+                                                         std::uint32_t tile_address,
+                                                         std::uint32_t host_offset,
+                                                         std::uint32_t bytes);
 
 }  // namespace vantle_exchange
