@@ -129,6 +129,11 @@ inline constexpr std::string_view PLAN_OFFSET_ENTRY = "plan offset entry";
 inline constexpr std::string_view PLAN_OFFSET_RETURN = "plan offset return";
 inline constexpr std::string_view PLAN_EVENT_HORIZON_OVERFLOW = "plan event horizon overflow";
 
+// Host programs.
+inline constexpr std::string_view HOST_TARGET_OPERATION_RETURN = "host target operation return";
+inline constexpr std::string_view LOCAL_HOST_OPERATION_RETURN = "local host operation return";
+inline constexpr std::string_view LOCAL_HOST_OPERATION_PREFIX = "local host operation prefix";
+
 /// Every text above, for tests and fuzzers that check an escaped error is a documented one.
 inline constexpr std::string_view ALL[] = {
     SEND_INSTRUCTION_OPERAND,
@@ -158,6 +163,9 @@ inline constexpr std::string_view ALL[] = {
     PLAN_OFFSET_ENTRY,
     PLAN_OFFSET_RETURN,
     PLAN_EVENT_HORIZON_OVERFLOW,
+    HOST_TARGET_OPERATION_RETURN,
+    LOCAL_HOST_OPERATION_RETURN,
+    LOCAL_HOST_OPERATION_PREFIX,
 };
 
 }  // namespace message

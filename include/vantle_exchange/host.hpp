@@ -10,7 +10,9 @@
 
 #include <concepts>
 #include <cstdint>
+#include <initializer_list>
 #include <iosfwd>
+#include <span>
 #include <type_traits>
 #include <vector>
 
@@ -235,5 +237,106 @@ Result<std::vector<HostTransferChunk>> plan_tile_to_host(std::uint16_t physical_
                                                          std::uint32_t tile_address,
                                                          std::uint32_t host_offset,
                                                          std::uint32_t bytes);
+
+// ---------------------------------------------------------------------------------------------
+// Host operation programs
+// ---------------------------------------------------------------------------------------------
+
+/// A host operation program and the packet words its sends read: `packet_words` must be stored
+/// at the program's packet address (word i at packet address + 4·i) before it runs.
+struct TileToHostProgram {
+  std::vector<std::uint32_t> instructions;
+  std::vector<std::uint32_t> packet_words;
+
+  friend bool operator==(const TileToHostProgram&, const TileToHostProgram&) = default;
+};
+
+/// Gives `operation`, a program ending with the return word, its prologue (select the tile's
+/// host route on the incoming mux, then `entry_sync`) and its epilogue (sync all, restore the
+/// neutral mux, return). Fails with "host target operation return" when `operation` is empty or
+/// does not end with the return word, then with `HostPacket` on a tile above 4095.
+Result<std::vector<std::uint32_t>> wrap_host_operation(std::uint16_t physical_tile,
+                                                       std::span<const std::uint32_t> operation,
+                                                       std::uint32_t entry_sync);
+
+/// `wrap_host_operation` with the host sync as entry sync, for the xreq program.
+Result<std::vector<std::uint32_t>> wrap_host_xreq_operation(
+    std::uint16_t physical_tile, std::span<const std::uint32_t> operation);
+
+/// `wrap_host_operation` with the sync-all entry sync, for a target program.
+Result<std::vector<std::uint32_t>> wrap_host_target_operation(
+    std::uint16_t physical_tile, std::span<const std::uint32_t> operation);
+
+/// The wrapped operation of a tile that is its own xreq tile: it sends the xreq bitmap from
+/// `xreq_packet_address` itself, after the first two words of the body (the count set-up of a
+/// host-to-tile target program). Fails with "local host operation return" when `operation` is
+/// empty or does not end with the return word, with "local host operation prefix" when its body
+/// is shorter than two words or `xreq_packet_address` is not a multiple of 8, with `HostPacket`
+/// on a tile above 4095, and with "send instruction operand" when the bitmap lies at or above
+/// 0x100000.
+Result<std::vector<std::uint32_t>> wrap_combined_host_operation(
+    std::uint16_t physical_tile, std::span<const std::uint32_t> operation,
+    std::uint32_t xreq_packet_address);
+
+/// Appends the wrapper epilogue without its return word: sync all, restore the neutral mux.
+void append_local_host_completion(std::vector<std::uint32_t>& instructions);
+
+/// The xreq program that sends one two-word bitmap naming every target, from `packet_address`.
+/// A target sets the bit of its group of 64 tiles and bit 1 of its id; the two words hold 56 such
+/// bits, for physical tiles below 1792. Fails with `HostPacket` when the list is empty,
+/// `packet_address` is not a multiple of 8, or a target is above 4095 or from 1792 up, and with
+/// "send instruction operand" when `packet_address` is at or above 0x100000.
+Result<TileToHostProgram> assemble_host_xreq_program_for_targets(
+    std::span<const std::uint16_t> target_physical_tiles, std::uint32_t packet_address);
+inline Result<TileToHostProgram> assemble_host_xreq_program_for_targets(
+    std::initializer_list<std::uint16_t> target_physical_tiles, std::uint32_t packet_address) {
+  return assemble_host_xreq_program_for_targets(
+      std::span(target_physical_tiles.begin(), target_physical_tiles.size()), packet_address);
+}
+
+/// The xreq program of one target; fails as `assemble_host_xreq_program_for_targets`.
+Result<TileToHostProgram> assemble_host_xreq_program(std::uint16_t target_physical_tile,
+                                                     std::uint32_t packet_address);
+
+/// The target program of a host-to-tile transfer: sets the receive word count, then sends every
+/// read request of the transfer as one stream (the first with a SEND from `packet_address`, the
+/// others with SENDOFF words), so only the last request carries the stream-end bits. Fails with
+/// the errors of `plan_host_to_tile`, then with `HostPacket` when `packet_address` is not a
+/// multiple of 8, and with "send instruction operand" when it is at or above 0x100000.
+Result<TileToHostProgram> assemble_host_to_tile_target_program(std::uint16_t physical_tile,
+                                                               std::uint32_t tile_address,
+                                                               std::uint32_t host_offset,
+                                                               std::uint32_t bytes,
+                                                               std::uint32_t packet_address);
+
+/// The target program of a tile-to-host transfer: each header followed by its payload, then a
+/// zero-byte read request at `command_address` that closes the operation. The packet words are
+/// the headers in chunk order and the close packet. Fails with the errors of
+/// `plan_tile_to_host`, then with `HostPacket` when `packet_address` is not a multiple of 8, the
+/// packets run past 32 bits or `command_address` is not a slot of the exchange window, and with
+/// "send instruction operand" when a packet or payload lies at or above 0x100000.
+Result<TileToHostProgram> assemble_tile_to_host_target_program(
+    std::uint16_t physical_tile, std::uint32_t tile_address, std::uint32_t host_offset,
+    std::uint32_t bytes, std::uint32_t packet_address, std::uint32_t command_address);
+
+/// The instructions of a tile-to-host target program whose headers lie from `packet_address` on,
+/// 8 bytes each, and whose close packet lies at `close_address`. A payload shorter than 18 words
+/// is padded to 18 cycles. Fails with `HostPacket` when `chunks` is empty, `packet_address` or
+/// `close_address` is not a multiple of 8, or a chunk's tile address or length is not a multiple
+/// of 4, and with "send instruction operand" when a packet or payload lies at or above 0x100000
+/// or a payload is empty or longer than 256 bytes.
+Result<std::vector<std::uint32_t>> tile_to_host_target_instructions(
+    std::span<const HostTransferChunk> chunks, std::uint32_t packet_address,
+    std::uint32_t close_address);
+
+/// The program with which physical tile 0, its own xreq tile, reads the word at `host_offset`
+/// into `destination_address` and then sends it on. The packet words are tile 0's xreq bitmap and
+/// the read request. Fails with `HostPacket` when `packet_address` is not a multiple of 8 or the
+/// request cannot be built (`destination_address` not a slot of the exchange window,
+/// `host_offset` not a multiple of 4 or from 0x20000000 up), and with "send instruction operand"
+/// when the packets lie at or above 0x100000.
+Result<TileToHostProgram> assemble_host_command_read_program(std::uint32_t packet_address,
+                                                             std::uint32_t destination_address,
+                                                             std::uint32_t host_offset);
 
 }  // namespace vantle_exchange
