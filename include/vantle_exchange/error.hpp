@@ -219,6 +219,10 @@ inline constexpr std::string_view PAIRED_RECEIVE_HORIZON_OVERFLOW =
     "paired receive horizon overflow";
 inline constexpr std::string_view PAIRED_RECEIVE_ROW_CAPACITY = "paired receive row capacity";
 inline constexpr std::string_view SEND_CONTROL = "send control";
+// Host programs.
+inline constexpr std::string_view HOST_TARGET_OPERATION_RETURN = "host target operation return";
+inline constexpr std::string_view LOCAL_HOST_OPERATION_RETURN = "local host operation return";
+inline constexpr std::string_view LOCAL_HOST_OPERATION_PREFIX = "local host operation prefix";
 
 /// Every text above, for tests and fuzzers that check an escaped error is a documented one.
 inline constexpr std::string_view ALL[] = {
@@ -314,6 +318,9 @@ inline constexpr std::string_view ALL[] = {
     PAIRED_RECEIVE_HORIZON_OVERFLOW,
     PAIRED_RECEIVE_ROW_CAPACITY,
     SEND_CONTROL,
+    HOST_TARGET_OPERATION_RETURN,
+    LOCAL_HOST_OPERATION_RETURN,
+    LOCAL_HOST_OPERATION_PREFIX,
 };
 
 }  // namespace message

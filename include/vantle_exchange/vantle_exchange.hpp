@@ -4,6 +4,7 @@
 
 #include "vantle_exchange/diagnostic.hpp"
 #include "vantle_exchange/error.hpp"
+#include "vantle_exchange/host.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/log.hpp"
 #include "vantle_exchange/phase_builder.hpp"
