@@ -419,3 +419,17 @@ TEST(NormalizedAddressWords, ClearsExactlyThePatchedFields) {
 
 }  // namespace
 }  // namespace vantle_exchange
+
+namespace vantle_exchange {
+namespace {
+
+TEST(PatchSenderAddress, StepsOverTheWordsOfASendControlPair) {
+  // The pair's payload word looks like a SEND; the real SEND comes after it.
+  Row row = {0x41800003, 0xF0E00000, 0x78400001, 0x78400002, 0x43A00000, 0, 0, 0, 0};
+  ASSERT_TRUE(patch_sender_address(row, 0x100));
+  EXPECT_EQ(row[2], 0x78400001u);
+  EXPECT_EQ(row[3], 0x78400202u);
+}
+
+}  // namespace
+}  // namespace vantle_exchange

@@ -223,6 +223,9 @@ TEST(SenderPayload, StepsOverTheWordsOfASendControlPair) {
   const Row no_send = {
       ROW_ENTRY_INSTRUCTION, send_off(3, 1, 0), RETURN_INSTRUCTION, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(sender_payload(no_send), std::unexpected(ExchangeError::schedule("sender payload")));
+  // Without a send control the message has no route.
+  const Row nowhere = {ROW_ENTRY_INSTRUCTION, 0x7FE20000, RETURN_INSTRUCTION, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(sender_payload(nowhere), std::unexpected(ExchangeError::schedule("send control")));
   const Row with_send_offs = {ROW_ENTRY_INSTRUCTION,
                               I,
                               send_off(4095, 1, 0),

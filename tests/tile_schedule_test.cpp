@@ -52,6 +52,14 @@ TEST(TileProgramSchedule, MessagesNeverOverlap) {
   EXPECT_EQ(schedule.finish(), (Words{0x40A0001E, 0x7FE20001, 0x7FE20001, RET}));
 }
 
+TEST(TileProgramSchedule, AMessageWithoutRouteIsNotEmitted) {
+  // Its SEND has send control 0: a program that sent it would not send the scheduled payload.
+  const Row nowhere = {ENTRY, delay(30), 0x7FE20000, RET, 0, 0, 0, 0, 0};
+  TileProgramSchedule schedule;
+  ASSERT_TRUE(schedule.append_sender_at(nowhere, 0));
+  EXPECT_EQ(schedule.finish(), fails("send control"));
+}
+
 TEST(TileProgramSchedule, MessagesKeepReceiveControlsOffTheirFirstTwoCycles) {
   // One receive whose source selection lands on cycle 40 and whose other controls lie far away.
   const Row receiver = {

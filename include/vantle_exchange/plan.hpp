@@ -42,7 +42,8 @@ struct MulticastPlan {
 /// one beyond 18 bits of units; the word changes only on success.
 Status patch_sender_instruction(std::uint32_t& instruction, std::uint32_t byte_address);
 
-/// Writes the source address into the first SEND word of `row`; later sends are left alone.
+/// Writes the source address into the first SEND word of `row`; later sends are left alone, and
+/// so is the payload word of a SENDPICP pair, whatever it looks like.
 /// Fails with `Address(byte_address)` when the row has no SEND word or the address does not fit.
 Status patch_sender_address(Row& row, std::uint32_t byte_address);
 

@@ -77,7 +77,8 @@ Status emit_sender_words(std::vector<std::uint32_t>& words, std::uint32_t& event
                          std::uint32_t count, std::optional<std::uint32_t> final_word_parity);
 
 /// The row's only SEND word and the payload length of the SEND and its SENDOFFs. Fails with
-/// "multiple initial sends", "sender payload overflow" or "sender payload".
+/// "multiple initial sends", "sender payload overflow", "sender payload", and with "send
+/// control" when the SEND has send control 0 (no route: the message would go nowhere).
 Result<SenderPayload> sender_payload(const Row& row);
 
 /// SENDPIC: sends `count_minus_one` + 1 words and carries one control.

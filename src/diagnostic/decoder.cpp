@@ -106,6 +106,7 @@ Result<DecodedOperation> decode_operation(std::span<const std::uint32_t> words,
 Result<PlanProgramDiagnostic> diagnose_plan_program(std::span<const std::uint32_t> words,
                                                     std::optional<std::uint32_t> base_address) {
   PlanProgramDiagnostic diagnostic{{}, 0, static_cast<std::uint32_t>(words.size())};
+  diagnostic.instructions.reserve(words.size());
   std::uint64_t cycle = 0;
   for (std::size_t offset = 0; offset < words.size();) {
     auto decoded = decode_operation(words, offset);

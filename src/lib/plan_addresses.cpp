@@ -61,10 +61,12 @@ Status patch_sender_instruction(std::uint32_t& instruction, std::uint32_t byte_a
 }
 
 Status patch_sender_address(Row& row, std::uint32_t byte_address) {
-  for (std::uint32_t& word : row) {
-    if (is_send(word)) {
-      return patch_sender_instruction(word, byte_address);
+  for (std::size_t cursor = 0; cursor < row.size();) {
+    if (is_send(row[cursor])) {
+      return patch_sender_instruction(row[cursor], byte_address);
     }
+    // A SENDPICP pair's payload word holds receive controls, even when it looks like a SEND.
+    cursor += is_send_control_pair(row[cursor]) ? 2u : 1u;
   }
   return std::unexpected(ExchangeError::address(byte_address));
 }

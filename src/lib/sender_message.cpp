@@ -101,6 +101,11 @@ Result<SenderPayload> sender_payload(const Row& row) {
   if (!initial) {
     return fail(message::SENDER_PAYLOAD);
   }
+  // The message is re-encoded with the initial SEND's send control; without one it would go
+  // nowhere, and its program would not send the payload the schedule expects.
+  if ((*initial & 7) == 0) {
+    return fail(message::SEND_CONTROL);
+  }
   return SenderPayload{*initial, static_cast<std::uint32_t>(words)};
 }
 
