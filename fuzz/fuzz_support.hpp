@@ -15,6 +15,7 @@
 
 #include "vantle_exchange/error.hpp"
 #include "vantle_exchange/plan.hpp"
+#include "vantle_exchange/topology.hpp"
 
 namespace vantle_exchange::fuzz {
 
@@ -42,6 +43,12 @@ void expect_documented_if_failed(const Result<T>& result) {
   if (!result) {
     expect_documented(result.error());
   }
+}
+
+/// The dorn board, built once per fuzzing process.
+inline const Topology& board() {
+  static const Topology topology = Topology::dorn();
+  return topology;
 }
 
 inline Row consume_row(FuzzedDataProvider& input) {

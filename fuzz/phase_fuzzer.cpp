@@ -16,11 +16,6 @@ namespace {
 
 using Tiles = std::vector<std::uint16_t>;
 
-const Topology& board() {
-  static const Topology topology = Topology::dorn();
-  return topology;
-}
-
 struct Transfer {
   std::uint16_t source;
   Tiles reserved;

@@ -13,11 +13,6 @@ using namespace vantle_exchange::fuzz;
 
 namespace {
 
-const Topology& board() {
-  static const Topology topology = Topology::dorn();
-  return topology;
-}
-
 std::uint16_t consume_tile(FuzzedDataProvider& input) {
   return input.ConsumeIntegralInRange<int>(0, 7) == 0
              ? input.ConsumeIntegral<std::uint16_t>()

@@ -14,11 +14,6 @@ using namespace vantle_exchange::fuzz;
 
 namespace {
 
-const Topology& board() {
-  static const Topology topology = Topology::dorn();
-  return topology;
-}
-
 struct Candidate {
   Row row;
   bool sends;

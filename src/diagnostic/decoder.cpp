@@ -1,15 +1,14 @@
 #include <limits>
 #include <ostream>
 
+#include "../lib/failure.hpp"
 #include "vantle_exchange/diagnostic.hpp"
 #include "vantle_exchange/instruction.hpp"
 
 namespace vantle_exchange::diagnostic {
 namespace {
 
-std::unexpected<ExchangeError> fail(std::string_view message) {
-  return std::unexpected(ExchangeError::schedule(message));
-}
+using detail::fail;
 
 constexpr std::uint64_t COUNTER_LIMIT = std::numeric_limits<std::uint32_t>::max();
 

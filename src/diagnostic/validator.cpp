@@ -1,15 +1,14 @@
 #include <algorithm>
 #include <sstream>
 
+#include "../lib/failure.hpp"
 #include "vantle_exchange/diagnostic.hpp"
 #include "vantle_exchange/log.hpp"
 
 namespace vantle_exchange::diagnostic {
 namespace {
 
-std::unexpected<ExchangeError> fail(std::string_view message) {
-  return std::unexpected(ExchangeError::schedule(message));
-}
+using detail::fail;
 
 // A control and the cycle at which it takes effect.
 using TimedControl = std::pair<std::uint32_t, IncomingControl>;

@@ -1,5 +1,6 @@
 #include "host_words.hpp"
 
+#include "failure.hpp"
 #include "vantle_exchange/instruction.hpp"
 
 namespace vantle_exchange::detail {
@@ -13,7 +14,7 @@ constexpr std::uint64_t SEND_ADDRESS_LIMIT = 0x100000;
 
 Result<std::uint32_t> host_send(std::uint64_t byte_address, std::uint32_t words) {
   if (byte_address >= SEND_ADDRESS_LIMIT) {
-    return std::unexpected(ExchangeError::schedule(message::SEND_INSTRUCTION_OPERAND));
+    return detail::fail(message::SEND_INSTRUCTION_OPERAND);
   }
   // No words wraps to a count that encode_send rejects.
   return encode_send(words - 1, BOTH_DIRECTIONS,

@@ -3,6 +3,7 @@
 
 #include <optional>
 
+#include "failure.hpp"
 #include "host_words.hpp"
 #include "vantle_exchange/host.hpp"
 #include "vantle_exchange/instruction.hpp"
@@ -55,7 +56,7 @@ Result<std::vector<std::uint32_t>> wrap_host_operation(std::uint16_t physical_ti
                                                        std::uint32_t entry_sync) {
   const std::optional<std::span<const std::uint32_t>> body = operation_body(operation);
   if (!body) {
-    return std::unexpected(ExchangeError::schedule(message::HOST_TARGET_OPERATION_RETURN));
+    return detail::fail(message::HOST_TARGET_OPERATION_RETURN);
   }
   const Result<std::uint32_t> mux = host_mux_for_tile(physical_tile);
   if (!mux) {
@@ -84,11 +85,11 @@ Result<std::vector<std::uint32_t>> wrap_combined_host_operation(
     std::uint32_t xreq_packet_address) {
   const std::optional<std::span<const std::uint32_t>> body = operation_body(operation);
   if (!body) {
-    return std::unexpected(ExchangeError::schedule(message::LOCAL_HOST_OPERATION_RETURN));
+    return detail::fail(message::LOCAL_HOST_OPERATION_RETURN);
   }
   if (body->size() < COMBINED_PREFIX_WORDS ||
       !detail::is_host_packet_address(xreq_packet_address)) {
-    return std::unexpected(ExchangeError::schedule(message::LOCAL_HOST_OPERATION_PREFIX));
+    return detail::fail(message::LOCAL_HOST_OPERATION_PREFIX);
   }
   const Result<std::uint32_t> mux = host_mux_for_tile(physical_tile);
   if (!mux) {

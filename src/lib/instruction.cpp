@@ -1,4 +1,5 @@
 #include "vantle_exchange/instruction.hpp"
+#include "failure.hpp"
 
 namespace vantle_exchange {
 namespace {
@@ -48,35 +49,35 @@ constexpr std::uint32_t SHL_FUNCTION = 0xA;
 Result<std::uint32_t> encode_send(std::uint32_t count_minus_one, std::uint32_t direction,
                                   std::uint32_t base_word) {
   if (count_minus_one > 63 || direction > 7 || base_word > 0x3FFFF) {
-    return std::unexpected(ExchangeError::schedule(message::SEND_INSTRUCTION_OPERAND));
+    return detail::fail(message::SEND_INSTRUCTION_OPERAND);
   }
   return SEND_OPCODE | (count_minus_one << 21) | (base_word << 3) | direction;
 }
 
 Result<std::uint32_t> resize_send(std::uint32_t instruction, std::uint32_t words) {
   if (!is_send(instruction) || words < 1 || words > 64) {
-    return std::unexpected(ExchangeError::schedule(message::INITIAL_SEND_SIZE));
+    return detail::fail(message::INITIAL_SEND_SIZE);
   }
   return (instruction & 0xF81FFFFF) | ((words - 1) << 21);
 }
 
 Result<std::uint32_t> encode_setzi_m(std::uint8_t register_index, std::uint32_t immediate) {
   if (!is_register(register_index) || immediate > MAXIMUM_IMMEDIATE_20) {
-    return std::unexpected(ExchangeError::schedule(message::SETZI_OPERAND));
+    return detail::fail(message::SETZI_OPERAND);
   }
   return setzi_m(register_index, immediate);
 }
 
 Result<std::uint32_t> encode_put_special_m(std::uint8_t special, std::uint8_t register_index) {
   if (!is_register(register_index)) {
-    return std::unexpected(ExchangeError::schedule(message::PUT_SOURCE_REGISTER));
+    return detail::fail(message::PUT_SOURCE_REGISTER);
   }
   return 0x43008000 | field(register_index, 20) | special;
 }
 
 Result<std::uint32_t> encode_br_m(std::uint8_t register_index) {
   if (!is_register(register_index)) {
-    return std::unexpected(ExchangeError::schedule(message::BRANCH_REGISTER));
+    return detail::fail(message::BRANCH_REGISTER);
   }
   return br_m(register_index);
 }
@@ -84,7 +85,7 @@ Result<std::uint32_t> encode_br_m(std::uint8_t register_index) {
 Result<std::uint32_t> encode_call_m_immediate(std::uint8_t return_register,
                                               std::uint32_t target_address) {
   if (!is_register(return_register) || !is_branch_target(target_address)) {
-    return std::unexpected(ExchangeError::schedule(message::CALL_OPERAND));
+    return detail::fail(message::CALL_OPERAND);
   }
   return field(0x18, 24) | field(return_register, 20) | (target_address / 4);
 }
@@ -92,7 +93,7 @@ Result<std::uint32_t> encode_call_m_immediate(std::uint8_t return_register,
 Result<std::uint32_t> encode_brz_m_immediate(std::uint8_t register_index,
                                              std::uint32_t target_address) {
   if (!is_register(register_index) || !is_branch_target(target_address)) {
-    return std::unexpected(ExchangeError::schedule(message::BRZ_OPERAND));
+    return detail::fail(message::BRZ_OPERAND);
   }
   return field(0x13, 24) | field(register_index, 20) | (target_address / 4);
 }
@@ -100,7 +101,7 @@ Result<std::uint32_t> encode_brz_m_immediate(std::uint8_t register_index,
 Result<std::uint32_t> encode_ld32_m_immediate(std::uint8_t destination, std::uint8_t base,
                                               std::uint8_t delta, std::uint16_t word_offset) {
   if (!memory_operands_fit(destination, base, delta, word_offset)) {
-    return std::unexpected(ExchangeError::schedule(message::LD32_OPERAND));
+    return detail::fail(message::LD32_OPERAND);
   }
   return memory_word(0x01, destination, base, delta, word_offset);
 }
@@ -108,7 +109,7 @@ Result<std::uint32_t> encode_ld32_m_immediate(std::uint8_t destination, std::uin
 Result<std::uint32_t> encode_st32_m_immediate(std::uint8_t source, std::uint8_t base,
                                               std::uint8_t delta, std::uint16_t word_offset) {
   if (!memory_operands_fit(source, base, delta, word_offset)) {
-    return std::unexpected(ExchangeError::schedule(message::ST32_OPERAND));
+    return detail::fail(message::ST32_OPERAND);
   }
   return memory_word(0x4F, source, base, delta, word_offset);
 }
@@ -116,10 +117,10 @@ Result<std::uint32_t> encode_st32_m_immediate(std::uint8_t source, std::uint8_t 
 Result<std::uint32_t> encode_add_m_immediate(std::uint8_t destination, std::uint8_t source,
                                              std::int32_t immediate) {
   if (immediate < -32768 || immediate > 32767) {
-    return std::unexpected(ExchangeError::schedule(message::ADD_IMMEDIATE_OPERAND));
+    return detail::fail(message::ADD_IMMEDIATE_OPERAND);
   }
   if (!is_register(destination) || !is_register(source)) {
-    return std::unexpected(ExchangeError::schedule(message::ADD_REGISTER_OPERAND));
+    return detail::fail(message::ADD_REGISTER_OPERAND);
   }
   const auto twos_complement = static_cast<std::uint32_t>(immediate) & 0xFFFF;
   return alu_word(0x22, source, destination, twos_complement);
@@ -128,7 +129,7 @@ Result<std::uint32_t> encode_add_m_immediate(std::uint8_t destination, std::uint
 Result<std::uint32_t> encode_and_m_immediate(std::uint8_t destination, std::uint8_t source,
                                              std::uint16_t immediate) {
   if (!is_register(destination) || !is_register(source) || immediate > MAXIMUM_IMMEDIATE_12) {
-    return std::unexpected(ExchangeError::schedule(message::AND_OPERAND));
+    return detail::fail(message::AND_OPERAND);
   }
   return alu_word(0x42, source, destination, immediate);
 }
@@ -136,41 +137,41 @@ Result<std::uint32_t> encode_and_m_immediate(std::uint8_t destination, std::uint
 Result<std::uint32_t> encode_shl_m_immediate(std::uint8_t destination, std::uint8_t source,
                                              std::uint16_t immediate) {
   if (!is_register(destination) || !is_register(source) || immediate > MAXIMUM_IMMEDIATE_12) {
-    return std::unexpected(ExchangeError::schedule(message::SHIFT_LEFT_OPERAND));
+    return detail::fail(message::SHIFT_LEFT_OPERAND);
   }
   return alu_word(0x42, source, destination, field(SHL_FUNCTION, 12) | immediate);
 }
 
 Status set_instruction_advance(std::uint32_t& instruction, std::uint32_t advance) {
   if (advance == 0) {
-    return std::unexpected(ExchangeError::schedule(message::ZERO_EVENT_ADVANCE));
+    return detail::fail(message::ZERO_EVENT_ADVANCE);
   }
   const std::uint32_t cycle_field = advance - 1;
   if (is_delay(instruction)) {
     if (advance > MAXIMUM_DELAY_ADVANCE) {
-      return std::unexpected(ExchangeError::schedule(message::DELAY_ADVANCE_OVERFLOW));
+      return detail::fail(message::DELAY_ADVANCE_OVERFLOW);
     }
     instruction = (instruction & 0xFFF80000) | cycle_field;
     return {};
   }
   if (is_delay_pic(instruction)) {
     if (advance > MAXIMUM_PIC_DELAY_ADVANCE) {
-      return std::unexpected(ExchangeError::schedule(message::PIC_DELAY_ADVANCE_OVERFLOW));
+      return detail::fail(message::PIC_DELAY_ADVANCE_OVERFLOW);
     }
     instruction = (instruction & 0xFC07FFFF) | (cycle_field << 19);
     return {};
   }
   if (is_delay_xpic(instruction)) {
     if (advance > MAXIMUM_XPIC_DELAY_ADVANCE) {
-      return std::unexpected(ExchangeError::schedule(message::XPIC_DELAY_ADVANCE_OVERFLOW));
+      return detail::fail(message::XPIC_DELAY_ADVANCE_OVERFLOW);
     }
     instruction = (instruction & 0xFC003FFF) | (cycle_field << 14);
     return {};
   }
   if (is_payload_send(instruction) || is_send_control(instruction)) {
-    return std::unexpected(ExchangeError::schedule(message::SCHEDULED_OFFSET_TRUNCATES_A_SEND));
+    return detail::fail(message::SCHEDULED_OFFSET_TRUNCATES_A_SEND);
   }
-  return std::unexpected(ExchangeError::schedule(message::FIRST_SCHEDULED_EVENT_IS_NOT_A_DELAY));
+  return detail::fail(message::FIRST_SCHEDULED_EVENT_IS_NOT_A_DELAY);
 }
 
 }  // namespace vantle_exchange

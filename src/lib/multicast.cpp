@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "failure.hpp"
 #include "plan_rows.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/log.hpp"
@@ -93,7 +94,7 @@ Result<MulticastPlan> Topology::multicast(std::uint16_t sender_logical,
   const std::uint64_t natural_start = static_cast<std::uint64_t>(std::max(-minimum_mux, 0));
   const std::uint64_t start_cycle = natural_start + schedule_offset;
   if (start_cycle > MAXIMUM_START_CYCLE) {
-    return std::unexpected(ExchangeError::schedule(message::MULTICAST_START_CYCLE));
+    return detail::fail(message::MULTICAST_START_CYCLE);
   }
 
   const std::uint32_t send_direction =
@@ -110,7 +111,7 @@ Result<MulticastPlan> Topology::multicast(std::uint16_t sender_logical,
     const std::int64_t receive_cycle =
         std::int64_t{mux_times[i]} + static_cast<std::int64_t>(start_cycle);
     if (receive_cycle < 0 || receive_cycle > MAXIMUM_RECEIVE_CYCLE) {
-      return std::unexpected(ExchangeError::schedule(message::MULTICAST_RECEIVE_CYCLE));
+      return detail::fail(message::MULTICAST_RECEIVE_CYCLE);
     }
     const std::uint16_t receiver_physical = logical_to_physical_[receiver_logical[i]];
     plan.receivers.push_back(multicast_receiver_row(static_cast<std::uint32_t>(receive_cycle),

@@ -2,6 +2,7 @@
 #include <limits>
 #include <vector>
 
+#include "failure.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/program_encoder.hpp"
 #include "vantle_exchange/row_timing.hpp"
@@ -10,9 +11,7 @@
 namespace vantle_exchange {
 namespace {
 
-std::unexpected<ExchangeError> fail(std::string_view message) {
-  return std::unexpected(ExchangeError::schedule(message));
-}
+using detail::fail;
 
 // A paired transfer carries 64-bit items: fewer than 64 words cannot be sent that way.
 constexpr std::uint32_t MINIMUM_PAIRED_WORDS = 64;

@@ -4,14 +4,13 @@
 #include <limits>
 #include <utility>
 
+#include "failure.hpp"
 #include "vantle_exchange/diagnostic.hpp"
 
 namespace vantle_exchange {
 namespace {
 
-std::unexpected<ExchangeError> fail(std::string_view message) {
-  return std::unexpected(ExchangeError::schedule(message));
-}
+using detail::fail;
 
 bool is_alignment_failure(const ExchangeError& error) {
   return error == ExchangeError::schedule(message::SENDPICP_INSTRUCTION_ALIGNMENT);

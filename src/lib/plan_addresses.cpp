@@ -1,3 +1,4 @@
+#include "failure.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/plan.hpp"
 
@@ -84,7 +85,7 @@ Status patch_receiver_address(Row& row, std::uint32_t byte_address) {
         continue;
       }
       if (cursor + 1 >= row.size()) {
-        return std::unexpected(ExchangeError::schedule(message::TRUNCATED_SENDPICP_PAYLOAD));
+        return detail::fail(message::TRUNCATED_SENDPICP_PAYLOAD);
       }
       row[cursor + 1] = with_pic_value(row[cursor + 1], word_address);
       return {};
@@ -101,7 +102,7 @@ Status patch_receiver_address(Row& row, std::uint32_t byte_address) {
 Result<Row> finalize_point_receiver(const Row& row, std::uint16_t source_physical) {
   const std::uint32_t patch_index = row[0];
   if (patch_index >= POINT_RECEIVER_WORDS || source_physical > MUX_VALUE_MASK) {
-    return std::unexpected(ExchangeError::schedule(message::POINT_RECEIVER_PATCH_INDEX));
+    return detail::fail(message::POINT_RECEIVER_PATCH_INDEX);
   }
   Row executable{};
   std::copy(row.begin() + 1, row.end(), executable.begin());

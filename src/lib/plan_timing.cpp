@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "failure.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/plan.hpp"
 
@@ -16,11 +17,11 @@ Status offset_plan(Row& row, std::uint32_t cycles) {
     return {};
   }
   if (row[0] != ROW_ENTRY_INSTRUCTION) {
-    return std::unexpected(ExchangeError::schedule(message::PLAN_OFFSET_ENTRY));
+    return detail::fail(message::PLAN_OFFSET_ENTRY);
   }
   const auto return_word = std::ranges::find(row, RETURN_INSTRUCTION);
   if (return_word == row.end()) {
-    return std::unexpected(ExchangeError::schedule(message::PLAN_OFFSET_RETURN));
+    return detail::fail(message::PLAN_OFFSET_RETURN);
   }
   const auto end = static_cast<std::uint32_t>(return_word - row.begin());
   const std::uint32_t available = LAST_ROW_INDEX - end;
@@ -48,7 +49,7 @@ Result<std::uint32_t> plan_event_cycles(std::span<const std::uint32_t> row) {
   for (std::size_t cursor = 0; cursor < row.size();) {
     cycles += instruction_advance(row[cursor]);
     if (cycles > std::numeric_limits<std::uint32_t>::max()) {
-      return std::unexpected(ExchangeError::schedule(message::PLAN_EVENT_HORIZON_OVERFLOW));
+      return detail::fail(message::PLAN_EVENT_HORIZON_OVERFLOW);
     }
     cursor += is_send_control_pair(row[cursor]) ? 2u : 1u;
   }

@@ -1,3 +1,4 @@
+#include "failure.hpp"
 #include "plan_rows.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/log.hpp"
@@ -55,7 +56,7 @@ Result<Plan> Topology::point_to_point(std::uint16_t sender_logical, std::uint16_
   const std::int32_t mux_time = time_to_mux(*sender, *receiver);
   const std::int64_t sender_delay = std::int64_t{MUX_SELECT_CYCLE - 2} - mux_time;
   if (sender_delay < -1 || sender_delay > MAXIMUM_SENDER_DELAY) {
-    return std::unexpected(ExchangeError::schedule(message::SENDER_DELAY));
+    return detail::fail(message::SENDER_DELAY);
   }
   Plan plan{
       .sender = detail::sender_row(sender_delay, count, route),

@@ -2,14 +2,13 @@
 
 #include <algorithm>
 
+#include "failure.hpp"
 #include "vantle_exchange/instruction.hpp"
 
 namespace vantle_exchange {
 namespace {
 
-std::unexpected<ExchangeError> fail(std::string_view message) {
-  return std::unexpected(ExchangeError::schedule(message));
-}
+using detail::fail;
 
 // An idle SENDPICP sends at most 64 words, so it spans at most 64 cycles.
 constexpr std::uint32_t MAXIMUM_PAIR_CYCLES = 64;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <ostream>
 
+#include "failure.hpp"
 #include "vantle_exchange/instruction.hpp"
 
 namespace vantle_exchange {
@@ -11,9 +12,7 @@ namespace {
 
 constexpr std::uint64_t CYCLE_LIMIT = std::numeric_limits<std::uint32_t>::max();
 
-std::unexpected<ExchangeError> fail(std::string_view message) {
-  return std::unexpected(ExchangeError::schedule(message));
-}
+using detail::fail;
 
 // A cycle counter that reports when it would leave 32 bits.
 class CycleCounter {

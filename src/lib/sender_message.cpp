@@ -1,15 +1,14 @@
 #include <algorithm>
 #include <limits>
 
+#include "failure.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/program_encoder.hpp"
 
 namespace vantle_exchange {
 namespace {
 
-std::unexpected<ExchangeError> fail(std::string_view message) {
-  return std::unexpected(ExchangeError::schedule(message));
-}
+using detail::fail;
 
 // The first SEND of a message carries at most 64 words; SENDOFF, SENDPIC and SENDPICP carry
 // the rest.

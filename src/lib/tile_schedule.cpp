@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <limits>
+#include "failure.hpp"
 
 namespace vantle_exchange {
 namespace {
 
 constexpr std::uint32_t CYCLE_MAXIMUM = std::numeric_limits<std::uint32_t>::max();
 
-std::unexpected<ExchangeError> fail(std::string_view message) {
-  return std::unexpected(ExchangeError::schedule(message));
-}
+using detail::fail;
 
 std::uint32_t saturating_next(std::uint32_t cycles) {
   return cycles == CYCLE_MAXIMUM ? cycles : cycles + 1;
