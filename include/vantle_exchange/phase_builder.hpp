@@ -115,6 +115,12 @@ class PhaseProgramBuilder {
     return {list.begin(), list.size()};
   }
   Result<const TileProgramSchedule*> state(std::uint16_t tile) const;
+  /// A copy of the tile's schedule with the row placed on it.
+  Result<TileProgramSchedule> with_sender(std::uint16_t tile, const Row& row,
+                                          std::uint32_t schedule_offset) const;
+  Result<TileProgramSchedule> with_receiver(std::uint16_t tile, const Row& row,
+                                            std::uint32_t schedule_offset,
+                                            std::uint32_t words) const;
 
   std::vector<TileProgramSchedule> tile_states_;
 };

@@ -103,35 +103,57 @@ Result<std::uint32_t> PhaseProgramBuilder::earliest_transfer_offset_impl(
   }
 }
 
+Result<TileProgramSchedule> PhaseProgramBuilder::with_sender(std::uint16_t tile, const Row& row,
+                                                             std::uint32_t schedule_offset) const {
+  const auto current = state(tile);
+  if (!current) {
+    return std::unexpected(current.error());
+  }
+  TileProgramSchedule schedule = **current;
+  if (auto placed = schedule.append_sender_at(row, schedule_offset); !placed) {
+    return std::unexpected(placed.error());
+  }
+  return schedule;
+}
+
+Result<TileProgramSchedule> PhaseProgramBuilder::with_receiver(std::uint16_t tile, const Row& row,
+                                                               std::uint32_t schedule_offset,
+                                                               std::uint32_t words) const {
+  const auto current = state(tile);
+  if (!current) {
+    return std::unexpected(current.error());
+  }
+  TileProgramSchedule schedule = **current;
+  if (auto placed = schedule.append_receiver_at(row, schedule_offset, words); !placed) {
+    return std::unexpected(placed.error());
+  }
+  return schedule;
+}
+
 Status PhaseProgramBuilder::transfer_is_encodable_at(std::uint16_t source,
                                                      std::span<const std::uint16_t> receivers,
                                                      const MulticastPlan& plan,
                                                      std::uint32_t schedule_offset,
                                                      std::uint32_t words) const {
-  const auto sender_state = state(source);
-  if (!sender_state) {
-    return std::unexpected(sender_state.error());
-  }
-  TileProgramSchedule sender = **sender_state;
-  if (auto placed = sender.append_sender_at(plan.sender, schedule_offset); !placed) {
-    return placed;
-  }
-  if (auto program = sender.finish(); !program) {
-    return std::unexpected(program.error());
+  // Each tile is tried with only this transfer added to what it already holds.
+  const auto emits = [](const Result<TileProgramSchedule>& schedule) -> Status {
+    if (!schedule) {
+      return std::unexpected(schedule.error());
+    }
+    if (auto program = schedule->finish(); !program) {
+      return std::unexpected(program.error());
+    }
+    return {};
+  };
+  if (auto sender = emits(with_sender(source, plan.sender, schedule_offset)); !sender) {
+    return sender;
   }
   const std::size_t pairs = std::min(receivers.size(), plan.receivers.size());
   for (std::size_t i = 0; i < pairs; ++i) {
-    const auto receiver_state = state(receivers[i]);
-    if (!receiver_state) {
-      return std::unexpected(receiver_state.error());
-    }
-    TileProgramSchedule receiver = **receiver_state;
-    if (auto placed = receiver.append_receiver_at(plan.receivers[i], schedule_offset, words);
-        !placed) {
-      return std::unexpected(placed.error());
-    }
-    if (auto program = receiver.finish(); !program) {
-      return std::unexpected(program.error());
+    if (auto receiver =
+            emits(with_receiver(receivers[i], plan.receivers[i], schedule_offset, words));
+        !receiver) {
+      return receiver;
     }
   }
   return {};
@@ -196,15 +218,11 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::append_transfer_at(
                                [tile](const auto& update) { return update.first == tile; });
   };
 
-  const auto sender_state = state(source);
-  if (!sender_state) {
-    return std::unexpected(sender_state.error());
+  auto sender = with_sender(source, plan.sender, schedule_offset);
+  if (!sender) {
+    return std::unexpected(sender.error());
   }
-  TileProgramSchedule sender = **sender_state;
-  if (auto placed = sender.append_sender_at(plan.sender, schedule_offset); !placed) {
-    return std::unexpected(placed.error());
-  }
-  updates.emplace_back(source, std::move(sender));
+  updates.emplace_back(source, *std::move(sender));
 
   for (const std::uint16_t tile : reserved_tiles) {
     if (tile == source || std::ranges::count(receivers, tile) != 0 || is_updated(tile)) {
@@ -224,16 +242,11 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::append_transfer_at(
     if (tile == source || is_updated(tile)) {
       return std::unexpected(ExchangeError::duplicate_tile());
     }
-    const auto receiver_state = state(tile);
-    if (!receiver_state) {
-      return std::unexpected(receiver_state.error());
+    auto receiver = with_receiver(tile, plan.receivers[i], schedule_offset, words);
+    if (!receiver) {
+      return std::unexpected(receiver.error());
     }
-    TileProgramSchedule receiver = **receiver_state;
-    if (auto placed = receiver.append_receiver_at(plan.receivers[i], schedule_offset, words);
-        !placed) {
-      return std::unexpected(placed.error());
-    }
-    updates.emplace_back(tile, std::move(receiver));
+    updates.emplace_back(tile, *std::move(receiver));
   }
 
   for (auto& [tile, schedule] : updates) {
