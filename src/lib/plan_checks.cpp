@@ -5,6 +5,7 @@
 
 #include "checks/check.hpp"
 #include "checks/seeded_generator.hpp"
+#include "plan_horizon_check.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/plan.hpp"
 #include "vantle_exchange/topology.hpp"
@@ -43,16 +44,6 @@ const PointToPointVector POINT_TO_POINT_VECTORS[] = {
      {0x41800003, 0x40A0006C, 0x7FE00001, 0x766FC001, 0x43A00000, 0, 0, 0, 0},
      {1, 0x41800003, 0x641C0000, 0x61980000, 0x67FFC640, 0x40A00038, 0x43A00000, 0, 0}},
 };
-
-// The largest event horizon over the sender row and every receiver row of a plan.
-void plan_horizon(const MulticastPlan& plan, std::uint32_t& horizon) {
-  VANTLE_EXCHANGE_MUST(sender, plan_event_cycles(plan.sender));
-  horizon = sender;
-  for (const Row& receiver : plan.receivers) {
-    VANTLE_EXCHANGE_MUST(cycles, plan_event_cycles(receiver));
-    horizon = std::max(horizon, cycles);
-  }
-}
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 
 #include "checks/check.hpp"
 #include "checks/seeded_generator.hpp"
+#include "plan_horizon_check.hpp"
 #include "vantle_exchange/instruction.hpp"
 #include "vantle_exchange/tile_schedule.hpp"
 #include "vantle_exchange/topology.hpp"
@@ -37,16 +38,6 @@ struct TimedControl {
     return out << control.cycles << ':' << control.signature;
   }
 };
-
-// The largest event horizon over the sender row and every receiver row of a plan.
-void plan_horizon(const MulticastPlan& plan, std::uint32_t& horizon) {
-  VANTLE_EXCHANGE_MUST(sender, plan_event_cycles(plan.sender));
-  horizon = sender;
-  for (const Row& receiver : plan.receivers) {
-    VANTLE_EXCHANGE_MUST(cycles, plan_event_cycles(receiver));
-    horizon = std::max(horizon, cycles);
-  }
-}
 
 std::uint16_t draw_other_tile(checks::SeededGenerator& random, const Topology& topology,
                               std::uint16_t other) {
